@@ -287,7 +287,7 @@ void DownloadTaskSpecification::userCanceled()
     userCancel();
 }
 
-void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification *)
+void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification *other)
 {
     if (reply) {
         emit message(QStringLiteral("Abort downloading %1").arg(sourcePath));
@@ -295,7 +295,13 @@ void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification *)
     } else {
         stopWaitingForMirror();
     }
-    errorCancel();
+    // A sibling stopped by the user makes this a user cancel too; counted as
+    // an error, it would turn the user's cancel of several parallel downloads
+    // into a failed update.
+    if (other && other->getState() == UserCanceled)
+        userCancel();
+    else
+        errorCancel();
 }
 
 void DownloadTaskSpecification::dropReply()

@@ -194,4 +194,8 @@ void ComposedTaskSpecification::clearSubTasks()
     waitingTasks.clear();
     runningTasks.clear();
     doneTasks.clear();
+    // The flags describe a run of the discarded subtasks; a new set starts
+    // afresh, or a task reset after it ended could never end again.
+    cancelPropagated = false;
+    doneReported = false;
 }

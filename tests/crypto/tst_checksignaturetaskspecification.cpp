@@ -1,6 +1,7 @@
 #include "crypto/checksigfunc.h"
 #include "crypto/checksignaturetaskspecification.h"
 #include "crypto/cryptfunctions.h"
+#include "demokey.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -10,39 +11,11 @@
 
 namespace {
 
-const QString DemoKeyDir = QStringLiteral(HALVEX_TEST_SOURCE_DIR "/keys");
-
 void writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool builtInKeyIsDemoKey()
-{
-    const QByteArray demo = readBytes(DemoKeyDir + QStringLiteral("/public.der"));
-    return !demo.isEmpty()
-            && QByteArray(reinterpret_cast<const char *>(PUBLIC_KEY), demo.size()) == demo;
-}
-
-// Signs data with the demo private key, as the release tool does.
-QByteArray demoSignature(const QByteArray &data)
-{
-    Rsa_key key;
-    load_key(&key, QFile::encodeName(DemoKeyDir + QStringLiteral("/private.der")).constData());
-    unsigned char out[256];
-    unsigned long outLen = sizeof(out);
-    sign_msg(&key, reinterpret_cast<const unsigned char *>(data.constData()),
-             static_cast<unsigned long>(data.size()), out, &outLen);
-    rsa_free(&key);
-    return QByteArray(reinterpret_cast<const char *>(out), int(outLen));
 }
 
 // Runs one check task to its end and returns what it reported, in order.
@@ -143,10 +116,10 @@ void tst_CheckSignatureTaskSpecification::verdicts()
 
     const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
     if (signature.startsWith(QLatin1String("sig"))) {
-        if (!builtInKeyIsDemoKey())
+        if (!DemoKey::isBuiltIn())
             QSKIP("the build uses a key other than the demo key");
         // Signed over the data without the changed byte.
-        QByteArray sig = demoSignature(content.endsWith('x') ? content.chopped(1) : content);
+        QByteArray sig = DemoKey::sign(content.endsWith('x') ? content.chopped(1) : content);
         if (signature == QLatin1String("sig127"))
             sig.chop(1);
         else if (signature == QLatin1String("sig129"))

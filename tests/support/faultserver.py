@@ -57,6 +57,9 @@ ROOT = "."
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body leave in separate writes; with Nagle's algorithm the
+    # body would wait for the client's delayed acknowledgement, 40 ms a file.
+    disable_nagle_algorithm = True
     server_version = "faultserver"
 
     def setup(self):
