@@ -3,6 +3,7 @@
 #include "core/updateinidata.h"
 #include "disksnapshot.h"
 #include "nginxserver.h"
+#include "testfiles.h"
 #include "updateserverprocess.h"
 
 #include <QNetworkAccessManager>
@@ -20,20 +21,6 @@
 namespace {
 
 const QString UpdateType = QStringLiteral("client_linux_x86");
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 using Tree = QList<QPair<QString, QByteArray>>;
 
@@ -155,10 +142,10 @@ void tst_UpdateEngine::init()
     QDir(path(QStringLiteral("tmp"))).removeRecursively();
     QVERIFY(QDir().mkpath(path(QStringLiteral("tmp"))));
     Configuration::setAppRootPath(app());
-    QVERIFY(writeFile(app() + QStringLiteral("/mirrors.ini"),
+    QVERIFY(TestFiles::write(app() + QStringLiteral("/mirrors.ini"),
                       "[mirrors]\nsize=1\n1\\mirror=local\n[local]\nurl=" + nginx->url().toUtf8()
                               + "\n"));
-    QVERIFY(writeFile(app() + QStringLiteral("/update.ini"), "[update]\nstreams=1\n"));
+    QVERIFY(TestFiles::write(app() + QStringLiteral("/update.ini"), "[update]\nstreams=1\n"));
     log.clear();
     progress.clear();
     figures.clear();
@@ -175,7 +162,7 @@ void tst_UpdateEngine::cleanup()
 void tst_UpdateEngine::makeRelease(const QString &name, const Tree &tree)
 {
     for (const auto &file : tree)
-        QVERIFY(writeFile(path(name + QLatin1Char('/') + file.first), file.second));
+        QVERIFY(TestFiles::write(path(name + QLatin1Char('/') + file.first), file.second));
 }
 
 void tst_UpdateEngine::pack(int version, const QString &release, const QString &previous)
@@ -205,7 +192,7 @@ void tst_UpdateEngine::installTree(const Tree &tree)
 {
     for (const auto &file : tree) {
         const QString target = app() + QLatin1Char('/') + file.first;
-        QVERIFY(writeFile(target, file.second));
+        QVERIFY(TestFiles::write(target, file.second));
         QVERIFY(QFile::setPermissions(
                 target, isExecutableName(file.first)
                         ? QFile::Permissions(0x7555)
@@ -353,12 +340,12 @@ void tst_UpdateEngine::failedReplacementRestoresEverything()
     QDir(mirror + QStringLiteral("/3")).removeRecursively();
     pack(3, QStringLiteral("r2"), QStringLiteral("r1"));
     const QString ini = mirror + QStringLiteral("/3/client_linux_x86.ini");
-    QByteArray text = readFile(ini);
+    QByteArray text = TestFiles::read(ini);
     const QByteArray unpackedSum =
             QCryptographicHash::hash(Release2.at(4).second, QCryptographicHash::Md5).toHex();
     QVERIFY(text.contains(unpackedSum));
     text.replace(unpackedSum, QByteArray(32, '0'));
-    QVERIFY(writeFile(ini, text));
+    QVERIFY(TestFiles::write(ini, text));
     QVERIFY(QFile::remove(ini + QStringLiteral(".sig")));
     QProcess tool;
     tool.start(QStringLiteral(HALVEX_RELEASE_TOOL),
@@ -381,7 +368,7 @@ void tst_UpdateEngine::sessionOfAnotherVersionIsRemoved()
     const QString oldDir = path(QStringLiteral("tmp/halvex_temp_0"));
     QVERIFY(QDir().mkdir(oldDir));
     QVERIFY(QFile::setPermissions(oldDir, QFile::Permissions(0x7000)));
-    QVERIFY(writeFile(oldDir + QStringLiteral("/leftover/file.bin"), "x"));
+    QVERIFY(TestFiles::write(oldDir + QStringLiteral("/leftover/file.bin"), "x"));
     UpdateIniData::modify(1, oldDir, UpdateType);
 
     QVERIFY2(run(2), qPrintable(log.join(QLatin1Char('\n'))));
@@ -399,7 +386,7 @@ void tst_UpdateEngine::unsafeRecordedDirectoryIsNotAdopted()
     QVERIFY(QDir().mkdir(planted));
     QVERIFY(QFile::setPermissions(planted, QFile::Permissions(0x7777)));
     ::chmod(QFile::encodeName(planted).constData(), 0777);
-    QVERIFY(writeFile(planted + QStringLiteral("/client_linux_x86.ini"), "[evil]\n"));
+    QVERIFY(TestFiles::write(planted + QStringLiteral("/client_linux_x86.ini"), "[evil]\n"));
     UpdateIniData::modify(1, planted, UpdateType);
 
     configuration = std::make_unique<Configuration>();
@@ -411,7 +398,7 @@ void tst_UpdateEngine::unsafeRecordedDirectoryIsNotAdopted()
     QVERIFY(configuration->tempDir != planted);
     QVERIFY(QFileInfo(configuration->tempDir).isDir());
     QVERIFY(!log.join(QLatin1Char('\n')).contains(QLatin1String("Previous update session")));
-    QCOMPARE(readFile(planted + QStringLiteral("/client_linux_x86.ini")), QByteArray("[evil]\n"));
+    QCOMPARE(TestFiles::read(planted + QStringLiteral("/client_linux_x86.ini")), QByteArray("[evil]\n"));
     QString recorded;
     QVERIFY(UpdateIniData::get(nullptr, nullptr, &recorded));
     QCOMPARE(recorded, configuration->tempDir);
@@ -460,7 +447,7 @@ void tst_UpdateEngine::proxySettings()
     QFETCH(bool, fatal);
 
     const QString ini = app() + QStringLiteral("/update.ini");
-    QVERIFY(writeFile(ini, "[update]\nproxy=" + value + "\n"));
+    QVERIFY(TestFiles::write(ini, "[update]\nproxy=" + value + "\n"));
     configuration = std::make_unique<Configuration>();
     engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
     QSignalSpy fatalErrors(engine.get(), &UpdateEngine::fatalError);
@@ -486,10 +473,10 @@ void tst_UpdateEngine::cleanupDirectoryLeavesLinksAlone()
 {
     const QString dir = path(QStringLiteral("cleanup"));
     const QString outside = path(QStringLiteral("outside"));
-    QVERIFY(writeFile(outside + QStringLiteral("/keep.txt"), "keep"));
-    QVERIFY(writeFile(dir + QStringLiteral("/a/b/.hidden"), "x"));
-    QVERIFY(writeFile(dir + QStringLiteral("/top.txt"), "x"));
-    QVERIFY(writeFile(dir + QStringLiteral("/c/file"), "x"));
+    QVERIFY(TestFiles::write(outside + QStringLiteral("/keep.txt"), "keep"));
+    QVERIFY(TestFiles::write(dir + QStringLiteral("/a/b/.hidden"), "x"));
+    QVERIFY(TestFiles::write(dir + QStringLiteral("/top.txt"), "x"));
+    QVERIFY(TestFiles::write(dir + QStringLiteral("/c/file"), "x"));
     QVERIFY(QFile::link(outside, dir + QStringLiteral("/c/link")));
 
     UpdateEngine::cleanupDirectory(dir);
@@ -499,15 +486,15 @@ void tst_UpdateEngine::cleanupDirectoryLeavesLinksAlone()
     QCOMPARE(QDir(dir + QStringLiteral("/c")).entryList(QDir::AllEntries | QDir::System
                                                         | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("link")});
-    QCOMPARE(readFile(outside + QStringLiteral("/keep.txt")), QByteArray("keep"));
+    QCOMPARE(TestFiles::read(outside + QStringLiteral("/keep.txt")), QByteArray("keep"));
 }
 
 void tst_UpdateEngine::removeOldFilesRemovesOnlyLeftovers()
 {
-    QVERIFY(writeFile(app() + QStringLiteral("/_old_update"), "x"));
-    QVERIFY(writeFile(app() + QStringLiteral("/_old_libqgif.so"), "x"));
-    QVERIFY(writeFile(app() + QStringLiteral("/_old_other.so"), "x"));
-    QVERIFY(writeFile(app() + QStringLiteral("/update"), "x"));
+    QVERIFY(TestFiles::write(app() + QStringLiteral("/_old_update"), "x"));
+    QVERIFY(TestFiles::write(app() + QStringLiteral("/_old_libqgif.so"), "x"));
+    QVERIFY(TestFiles::write(app() + QStringLiteral("/_old_other.so"), "x"));
+    QVERIFY(TestFiles::write(app() + QStringLiteral("/update"), "x"));
     UpdateEngine::removeOldFiles(app());
     QCOMPARE(QDir(app()).entryList({QStringLiteral("*update"), QStringLiteral("_old_*")},
                                    QDir::Files),
@@ -537,7 +524,7 @@ void tst_UpdateEngine::bannerQuery()
     QFETCH(int, expectedRequests);
 
     const QByteArray png(1000, 'p');
-    QVERIFY(writeFile(path(QStringLiteral("mirror/banner.png")), png));
+    QVERIFY(TestFiles::write(path(QStringLiteral("mirror/banner.png")), png));
 
     // The reference server will not send a reply the updater cannot use, so
     // a malformed one comes from a socket of the test's own.
@@ -601,7 +588,7 @@ void tst_UpdateEngine::bannerImageSizeLimit()
     QFETCH(bool, shown);
 
     const QString name = QStringLiteral("banner%1.png").arg(size);
-    QVERIFY(writeFile(path(QStringLiteral("mirror/") + name), QByteArray(size, 'b')));
+    QVERIFY(TestFiles::write(path(QStringLiteral("mirror/") + name), QByteArray(size, 'b')));
     UpdateServerProcess server;
     UpdateServerProcess::Replies replies;
     replies.bannerImage = nginx->url(name);

@@ -5,6 +5,7 @@
 #include "download/mirrors.h"
 #include "faultserver.h"
 #include "nginxserver.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
@@ -16,20 +17,6 @@ namespace {
 
 constexpr int Version = 815;
 const QString Section = QStringLiteral("client_linux_x86");
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The files of a release: path and content.
 QList<QPair<QString, QByteArray>> releaseFiles()
@@ -96,7 +83,7 @@ void tst_DownloadFileListTaskSpecification::initTestCase()
     crypt_init();
     QVERIFY(root.isValid());
     for (const auto &file : releaseFiles())
-        QVERIFY(writeFile(path(QStringLiteral("mirror/%1/%2/%3").arg(Version).arg(Section, file.first)),
+        QVERIFY(TestFiles::write(path(QStringLiteral("mirror/%1/%2/%3").arg(Version).arg(Section, file.first)),
                           file.second));
     nginx = std::make_unique<NginxServer>(path(QStringLiteral("mirror")));
     QVERIFY(nginx->isRunning());
@@ -145,14 +132,14 @@ void tst_DownloadFileListTaskSpecification::makePool(const QStringList &urls)
     for (int i = 0; i < urls.size(); ++i)
         ini += "[m" + QByteArray::number(i + 1) + "]\nurl=" + urls[i].toUtf8() + '\n';
     const QString file = path(QStringLiteral("app/mirrors.ini"));
-    QVERIFY(writeFile(file, ini));
+    QVERIFY(TestFiles::write(file, ini));
     QVERIFY(pool->initDefault(file, Version));
 }
 
 void tst_DownloadFileListTaskSpecification::makeAlphaPool(const QString &url)
 {
     const QString file = path(QStringLiteral("app/update%1.ini").arg(QLatin1String(QTest::currentTestFunction())));
-    QVERIFY(writeFile(file, "[Channel]\nalpha=" + url.toUtf8() + '\n'));
+    QVERIFY(TestFiles::write(file, "[Channel]\nalpha=" + url.toUtf8() + '\n'));
     QVERIFY(pool->initAlpha(file, Version));
 }
 
@@ -201,7 +188,7 @@ void tst_DownloadFileListTaskSpecification::everyFileArrivesVerified()
     runToEnd();
     QCOMPARE(task->getState(), TaskSpecification::Finished);
     for (const auto &file : releaseFiles())
-        QCOMPARE(readFile(configuration->tempDir + QLatin1Char('/') + file.first), file.second);
+        QCOMPARE(TestFiles::read(configuration->tempDir + QLatin1Char('/') + file.first), file.second);
     QVERIFY(qFuzzyCompare(task->getProgress(), 1.0));
     QCOMPARE(log.first(), QStringLiteral("Downloading files"));
     QVERIFY(!log.join(QLatin1Char('\n')).contains(QLatin1String("failed")));
@@ -255,7 +242,7 @@ void tst_DownloadFileListTaskSpecification::corruptingMirrorIsDropped()
 
     const QString target = configuration->tempDir + QStringLiteral("/plugins/a.so");
     QCOMPARE(task->getState(), TaskSpecification::Finished);
-    QCOMPARE(readFile(target), releaseFiles().at(1).second);
+    QCOMPARE(TestFiles::read(target), releaseFiles().at(1).second);
     QVERIFY(log.contains(QStringLiteral("Signature check failed for %1").arg(target)));
     QVERIFY(log.contains(
             QStringLiteral("md5 sum for plugins/a.so failed, invalidating mirror and retrying")));
@@ -294,7 +281,7 @@ void tst_DownloadFileListTaskSpecification::corruptAlphaMirrorEndsTheUpdate()
 void tst_DownloadFileListTaskSpecification::unwritableDirectoryStopsBeforeDownloading()
 {
     // A file where the directory should go.
-    QVERIFY(writeFile(configuration->tempDir + QStringLiteral("/plugins"), "in the way"));
+    QVERIFY(TestFiles::write(configuration->tempDir + QStringLiteral("/plugins"), "in the way"));
     makePool({faults->url()});
     makeTask();
     task->execute();

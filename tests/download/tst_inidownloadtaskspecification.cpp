@@ -4,6 +4,7 @@
 #include "download/inidownloadtaskspecification.h"
 #include "download/mirrors.h"
 #include "faultserver.h"
+#include "testfiles.h"
 
 #include <QNetworkAccessManager>
 #include <QtTest>
@@ -15,20 +16,6 @@ namespace {
 constexpr int Version = 4711;
 const QString IniName = QStringLiteral("client_linux_x86.ini");
 const QByteArray IniContent = "[client_linux_x86]\nhvxclient_linux_x86=0123::10\n";
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -69,7 +56,7 @@ void tst_IniDownloadTaskSpecification::initTestCase()
     server = std::make_unique<FaultServer>(path(QStringLiteral("mirror")));
     QVERIFY(server->isRunning());
     Configuration::setAppRootPath(path(QStringLiteral("app")));
-    QVERIFY(writeFile(path(QStringLiteral("app/mirrors.ini")),
+    QVERIFY(TestFiles::write(path(QStringLiteral("app/mirrors.ini")),
                       "[mirrors]\nsize=1\n1\\mirror=local\n[local]\nurl="
                               + server->url().toUtf8() + "\n"));
 }
@@ -105,8 +92,8 @@ void tst_IniDownloadTaskSpecification::cleanup()
 void tst_IniDownloadTaskSpecification::publish(const QByteArray &ini, const QByteArray &signature)
 {
     const QString dir = QStringLiteral("mirror/%1/").arg(Version);
-    QVERIFY(writeFile(path(dir + IniName), ini));
-    QVERIFY(writeFile(path(dir + IniName + QStringLiteral(".sig")), signature));
+    QVERIFY(TestFiles::write(path(dir + IniName), ini));
+    QVERIFY(TestFiles::write(path(dir + IniName + QStringLiteral(".sig")), signature));
 }
 
 void tst_IniDownloadTaskSpecification::start()
@@ -140,9 +127,9 @@ void tst_IniDownloadTaskSpecification::startingSituations()
 
     const QString localIni = configuration->tempDir + QLatin1Char('/') + IniName;
     if (iniPresent)
-        QVERIFY(writeFile(localIni, IniContent));
+        QVERIFY(TestFiles::write(localIni, IniContent));
     if (sigPresent)
-        QVERIFY(writeFile(localIni + QStringLiteral(".sig"), DemoKey::sign(IniContent)));
+        QVERIFY(TestFiles::write(localIni + QStringLiteral(".sig"), DemoKey::sign(IniContent)));
 
     task->execute();
     QList<double> weights;
@@ -155,7 +142,7 @@ void tst_IniDownloadTaskSpecification::startingSituations()
     QTRY_VERIFY_WITH_TIMEOUT(task->getState() != TaskSpecification::Running, 20000);
     QCOMPARE(task->getState(), TaskSpecification::Finished);
     QCOMPARE(server->stats().paths, expectedRequests);
-    QCOMPARE(readFile(localIni), IniContent);
+    QCOMPARE(TestFiles::read(localIni), IniContent);
     QVERIFY(qFuzzyCompare(task->getProgress(), 1.0));
 }
 
@@ -163,8 +150,8 @@ void tst_IniDownloadTaskSpecification::staleCopyIsFetchedAgain()
 {
     // Left by an interrupted run; both files exist but do not belong together.
     const QString localIni = configuration->tempDir + QLatin1Char('/') + IniName;
-    QVERIFY(writeFile(localIni, "[stale]\n"));
-    QVERIFY(writeFile(localIni + QStringLiteral(".sig"), DemoKey::sign(IniContent)));
+    QVERIFY(TestFiles::write(localIni, "[stale]\n"));
+    QVERIFY(TestFiles::write(localIni + QStringLiteral(".sig"), DemoKey::sign(IniContent)));
 
     start();
     QCOMPARE(task->getState(), TaskSpecification::Finished);
@@ -177,7 +164,7 @@ void tst_IniDownloadTaskSpecification::staleCopyIsFetchedAgain()
                           QStringLiteral("Downloading client_linux_x86.ini.sig"),
                           QStringLiteral("Downloading client_linux_x86.ini.sig finished")}));
     QCOMPARE(server->stats().requests, 2);
-    QCOMPARE(readFile(localIni), IniContent);
+    QCOMPARE(TestFiles::read(localIni), IniContent);
     QCOMPARE(task->getFailedChecks(), 1);
 }
 

@@ -16,32 +16,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <zlib.h>
+#include "testfiles.h"
 
 namespace InstallFixtureData {
 
-inline QByteArray gzipped(const QByteArray &data)
-{
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
-                     Z_DEFAULT_STRATEGY)
-        != Z_OK)
-        return {};
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    const int res = deflate(&stream, Z_FINISH);
-    out.resize(int(stream.total_out));
-    deflateEnd(&stream);
-    return res == Z_STREAM_END ? out : QByteArray();
-}
+using TestFiles::gzipped;
 
-inline QString md5Of(const QByteArray &data)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
-}
+using TestFiles::md5Of;
 
 inline bool writeFile(const QString &path, const QByteArray &content, int mode)
 {

@@ -5,31 +5,15 @@
 #include "tasks/filerenametaskspecification.h"
 #include "tasks/fileunziptaskspecification.h"
 #include "tasks/rollbackdatalist.h"
+#include "testfiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <zlib.h>
 
 namespace {
 
-QByteArray gzipped(const QByteArray &data)
-{
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
-                     Z_DEFAULT_STRATEGY)
-        != Z_OK)
-        return {};
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    const int res = deflate(&stream, Z_FINISH);
-    out.resize(int(stream.total_out));
-    deflateEnd(&stream);
-    return res == Z_STREAM_END ? out : QByteArray();
-}
+using TestFiles::gzipped;
 
 // Varied enough not to compress to nothing, and several read buffers long.
 QByteArray sample(int size)
