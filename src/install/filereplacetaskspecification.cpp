@@ -12,11 +12,11 @@
 #include <QFileInfo>
 
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(
-        const FileReplaceSpecification &specification, QList<QString> *deleteList,
+        const FileReplaceSpecification &replace, QList<QString> *deleteList,
         RollbackDataList *parentRollbackList, Configuration *configuration, QObject *parent,
         double weight)
     : ComposedTaskSpecification(1, weight, parent),
-      replaceSpecification(specification),
+      replaceSpecification(replace),
       deleteList(deleteList),
       parentRollbackList(parentRollbackList),
       configuration(configuration)

@@ -21,7 +21,7 @@ class FileReplaceTaskSpecification final : public ComposedTaskSpecification
     Q_DISABLE_COPY_MOVE(FileReplaceTaskSpecification)
 
 public:
-    FileReplaceTaskSpecification(const FileReplaceSpecification &specification,
+    FileReplaceTaskSpecification(const FileReplaceSpecification &replace,
                                  QList<QString> *deleteList, RollbackDataList *parentRollbackList,
                                  Configuration *configuration, QObject *parent, double weight);
 

@@ -107,13 +107,13 @@ void tst_DownloadFileListTaskSpecification::init()
     log.clear();
     fileList.clear();
     for (const auto &file : releaseFiles()) {
-        FileDownloadSpecification spec;
-        spec.section = Section;
-        spec.fileName = file.first;
-        spec.md5 = QString::fromLatin1(
+        FileDownloadSpecification entry;
+        entry.section = Section;
+        entry.fileName = file.first;
+        entry.md5 = QString::fromLatin1(
                 QCryptographicHash::hash(file.second, QCryptographicHash::Md5).toHex());
-        spec.size = file.second.size();
-        fileList.append(spec);
+        entry.size = file.second.size();
+        fileList.append(entry);
     }
 }
 
