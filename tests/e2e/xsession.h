@@ -1,5 +1,7 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -29,13 +31,7 @@ public:
 
     ~XvfbServer()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+        stopChildProcess(process);
     }
 
     XvfbServer(const XvfbServer &) = delete;
